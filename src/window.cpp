@@ -1,0 +1,7 @@
+#include "window.h"
+
+namespace tessera {
+
+Window window;
+
+} // namespace tessera

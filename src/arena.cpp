@@ -29,9 +29,13 @@ u64 get_page_size() {
 // chose this size). Never more than the region has reserved.
 static constexpr u64 ARENA_COMMIT_GRANULE = 64 * 1024;
 
-static u64 saturating_add(u64 a, u64 b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+static u64 saturating_add(u64 a, u64 b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
 
-static u8 *base_of(Region *r) { return reinterpret_cast<u8 *>(r); }
+static u8 *base_of(Region *r) {
+    return reinterpret_cast<u8 *>(r);
+}
 
 // Points the arena at `r`, rewound to `occupied`.
 static void enter_region(Arena *a, Region *r, u64 occupied) {
@@ -70,8 +74,8 @@ Region *new_region(Arena *a, u64 reserve, u64 commit) {
     u64 page = get_page_size();
     // Sizes near 2^64 would wrap below; they cannot be reserved anyway.
     u64 limit = static_cast<u64>(UINT32_MAX) * page;
-    ASSERT(reserve <= limit - ARENA_REGION_HEADER_SIZE, "Arena region of % bytes exceeds the limit of % bytes",
-           reserve, limit);
+    ASSERT(reserve <= limit - ARENA_REGION_HEADER_SIZE,
+           "Arena region of % bytes exceeds the limit of % bytes", reserve, limit);
     u64 total_reserve = align_up_pow2(reserve + ARENA_REGION_HEADER_SIZE, page);
     u64 total_commit = align_up_pow2(commit + ARENA_REGION_HEADER_SIZE, page);
 
@@ -132,7 +136,8 @@ void *arena_alloc_slow(Arena *a, u64 amount, u32 alignment) {
 
     if (start > reserved || amount > reserved - start) {
         // Where the block starts in a fresh region, and how much room that needs.
-        u64 fresh_start = alignment ? align_up_pow2(ARENA_REGION_HEADER_SIZE, alignment) : ARENA_REGION_HEADER_SIZE;
+        u64 fresh_start =
+            alignment ? align_up_pow2(ARENA_REGION_HEADER_SIZE, alignment) : ARENA_REGION_HEADER_SIZE;
         u64 needed = saturating_add(fresh_start, amount);
         u64 size = max_of(reserved, saturating_add(amount, ARENA_REGION_HEADER_SIZE));
         // Only a large alignment can make the plain size too small for the block.
@@ -219,7 +224,9 @@ void arena_reset(Arena *a) {
     enter_region(a, a->begin, ARENA_REGION_HEADER_SIZE);
 }
 
-Arena_State get_arena_mark(const Arena *a) { return Arena_State{a->current, a->current_region_occupied}; }
+Arena_State get_arena_mark(const Arena *a) {
+    return Arena_State{a->current, a->current_region_occupied};
+}
 
 void set_arena_mark(Arena *a, Arena_State mark) {
     // A mark of an empty arena rewinds to the very start.

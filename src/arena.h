@@ -38,20 +38,20 @@ namespace tessera {
 // committed extent fits beside the reservation in 16 bytes: moving back to a
 // region used before then knows exactly how much of it is committed.
 struct Region {
-    Region *next;          // the following region, or null
-    u32 reserved_pages;    // the whole reservation, header included
-    u32 committed_pages;   // from the base, readable and writable
+    Region *next;        // the following region, or null
+    u32 reserved_pages;  // the whole reservation, header included
+    u32 committed_pages; // from the base, readable and writable
 };
 static_assert(sizeof(Region) == 16);
 
 inline constexpr u64 ARENA_REGION_HEADER_SIZE = sizeof(Region);
 
 struct Arena {
-    Region *begin = nullptr;             // first region
-    Region *current = nullptr;           // the region allocations come from
-    u64 current_region_occupied = 0;     // offset from the current base handed out up to (16 when empty)
-    u64 current_region_committed = 0;    // bytes from the current base that are committed
-    u64 last_allocation = 0;             // offset of the most recent block in the current region; 0: none
+    Region *begin = nullptr;          // first region
+    Region *current = nullptr;        // the region allocations come from
+    u64 current_region_occupied = 0;  // offset from the current base handed out up to (16 when empty)
+    u64 current_region_committed = 0; // bytes from the current base that are committed
+    u64 last_allocation = 0;          // offset of the most recent block in the current region; 0: none
 };
 
 // A mark: the region that was current and its occupancy then.
@@ -72,9 +72,13 @@ inline constexpr char ARENA_COMMIT_FAILED[] = "Arena could not commit % bytes at
 u64 get_page_size();
 
 // (n + align - 1) with the low bits cleared; align must be a power of two.
-constexpr u64 align_up_pow2(u64 n, u64 align) { return (n + align - 1) & ~(align - 1); }
+constexpr u64 align_up_pow2(u64 n, u64 align) {
+    return (n + align - 1) & ~(align - 1);
+}
 
-inline u64 region_reserved(const Region *r) { return static_cast<u64>(r->reserved_pages) * get_page_size(); }
+inline u64 region_reserved(const Region *r) {
+    return static_cast<u64>(r->reserved_pages) * get_page_size();
+}
 
 // Creates the first region, reserving `reserve_size` bytes (plus the header, in
 // whole pages) and committing one page. The arena must be empty.

@@ -49,9 +49,15 @@ inline constexpr char HASH_COLLISION_MESSAGE[] = "Hasshes for strings \"%\" and 
 Hashed_String create_hashed_string(String str);
 
 // The bucket hash when a Hashed_String is a table key: the low 32 bits.
-constexpr u32 get_hash(const Hashed_String &s) { return static_cast<u32>(s.hash); }
-constexpr bool compare_proc(const Hashed_String &a, const Hashed_String &b) { return a.hash == b.hash; }
-constexpr bool operator==(const Hashed_String &a, const Hashed_String &b) { return a.hash == b.hash; }
+constexpr u32 get_hash(const Hashed_String &s) {
+    return static_cast<u32>(s.hash);
+}
+constexpr bool compare_proc(const Hashed_String &a, const Hashed_String &b) {
+    return a.hash == b.hash;
+}
+constexpr bool operator==(const Hashed_String &a, const Hashed_String &b) {
+    return a.hash == b.hash;
+}
 
 // Every hash handed out, with the first string it was made from. The names here
 // are copies owned by the table, so the check stays valid after the caller's

@@ -14,7 +14,7 @@ struct Window_Rect {
 
 struct Window {
     Window_Rect rect = {};
-    f64 last_frame_time = 0;  // seconds: duration of the last frame
+    f64 last_frame_time = 0;   // seconds: duration of the last frame
     s128 last_update_time = 0; // femtoseconds of the monotonic clock: when the last frame ended
     s128 min_frame_time = 0;   // femtoseconds; 0 or less: no frame-rate limit
     bool should_close = false;

@@ -21,8 +21,11 @@ void *heap_allocator_proc(Allocator_Mode mode, s64 size, s64, void *old_memory, 
         ASSERT(p, "Out of memory resizing to % bytes", size);
         return p;
     }
-    case Allocator_Mode::FREE: free(old_memory); return nullptr;
-    case Allocator_Mode::FREE_ALL: return nullptr;
+    case Allocator_Mode::FREE:
+        free(old_memory);
+        return nullptr;
+    case Allocator_Mode::FREE_ALL:
+        return nullptr;
     }
     return nullptr;
 }
@@ -48,8 +51,11 @@ static void *arena_allocator(Arena *a, Allocator_Mode mode, s64 size, s64 old_si
         memcpy(p, old_memory, static_cast<size_t>(min_of(old_size, size)));
         return p;
     }
-    case Allocator_Mode::FREE: return nullptr;
-    case Allocator_Mode::FREE_ALL: arena_reset(a); return nullptr;
+    case Allocator_Mode::FREE:
+        return nullptr;
+    case Allocator_Mode::FREE_ALL:
+        arena_reset(a);
+        return nullptr;
     }
     return nullptr;
 }
@@ -62,9 +68,13 @@ void *temporary_allocator_proc(Allocator_Mode mode, s64 size, s64 old_size, void
     return arena_allocator(temporary_storage(), mode, size, old_size, old_memory);
 }
 
-Allocator current_allocator() { return context().allocator; }
+Allocator current_allocator() {
+    return context().allocator;
+}
 
-static Allocator resolve(Allocator a) { return a.proc ? a : context().allocator; }
+static Allocator resolve(Allocator a) {
+    return a.proc ? a : context().allocator;
+}
 
 void *allocate(s64 size, Allocator a) {
     a = resolve(a);

@@ -101,7 +101,7 @@ void array_grow_for(Array<T> *a, s64 wanted) {
 } // namespace detail
 
 template <typename T>
-T *array_add(Array<T> *a, const T &value) {
+T *array_add(Array<T> *a, const std::type_identity_t<T> &value) {
     if (a->count == a->allocated) detail::array_grow_for(a, a->count + 1);
     T *slot = a->data + a->count++;
     *slot = value;
@@ -115,7 +115,7 @@ T *array_add(Array<T> *a) {
 }
 
 template <typename T>
-void array_add_many(Array<T> *a, const T *values, s64 n) {
+void array_add_many(Array<T> *a, const std::type_identity_t<T> *values, s64 n) {
     if (n <= 0) return;
     detail::array_grow_for(a, a->count + n);
     memcpy(a->data + a->count, values, static_cast<size_t>(n) * sizeof(T));

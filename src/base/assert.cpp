@@ -11,8 +11,12 @@
 
 namespace tessera {
 
-static void write_text(const char *s, size_t n) { console_write_all(2, s, static_cast<s64>(n)); }
-static void write_text(const char *s) { write_text(s, strlen(s)); }
+static void write_text(const char *s, size_t n) {
+    console_write_all(2, s, static_cast<s64>(n));
+}
+static void write_text(const char *s) {
+    write_text(s, strlen(s));
+}
 
 // One line per frame: "  #<i> <function>+0x<offset> (<module>)". Names come from
 // the dynamic symbol table, so executables are linked with their symbols exported.
@@ -20,8 +24,18 @@ static void write_text(const char *s) { write_text(s, strlen(s)); }
     void *frames[64];
     int n = backtrace(frames, 64);
     write_text("Stack trace:\n");
-    // Frame 0 is this function and frame 1 assertion_failed: start at the caller.
-    for (int i = 2; i < n; i++) {
+    // Start after assertion_failed's own frame (how many frames precede it
+    // depends on inlining and on instrumentation).
+    int first = 0;
+    for (int i = 0; i < n && i < 8; i++) {
+        Dl_info info = {};
+        if (dladdr(static_cast<char *>(frames[i]) - 1, &info) &&
+            info.dli_saddr == reinterpret_cast<void *>(&assertion_failed)) {
+            first = i + 1;
+            break;
+        }
+    }
+    for (int i = first; i < n; i++) {
         char line[1024];
         Dl_info info = {};
         const char *name = nullptr;
@@ -39,10 +53,10 @@ static void write_text(const char *s) { write_text(s, strlen(s)); }
         const char *module = info.dli_fname ? info.dli_fname : "?";
         int len;
         if (name) {
-            len = snprintf(line, sizeof line, "  #%d %s+0x%lx (%s)\n", i - 2, name, static_cast<unsigned long>(offset),
-                           module);
+            len = snprintf(line, sizeof line, "  #%d %s+0x%lx (%s)\n", i - first, name,
+                           static_cast<unsigned long>(offset), module);
         } else {
-            len = snprintf(line, sizeof line, "  #%d %p (%s)\n", i - 2, frames[i], module);
+            len = snprintf(line, sizeof line, "  #%d %p (%s)\n", i - first, frames[i], module);
         }
         free(demangled);
         if (len > 0) write_text(line, min_of(static_cast<size_t>(len), sizeof line - 1));

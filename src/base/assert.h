@@ -19,10 +19,13 @@ namespace tessera {
 
 namespace detail {
 // Inlined into the failing site, so the stack trace starts at the caller.
-[[noreturn, gnu::always_inline]] inline void assert_fail(const char *file, int line) { assertion_failed(file, line, {}); }
+[[noreturn, gnu::always_inline]] inline void assert_fail(const char *file, int line) {
+    assertion_failed(file, line, {});
+}
 
 template <typename... Args>
-[[noreturn, gnu::always_inline]] inline void assert_fail(const char *file, int line, Format_String fmt, const Args &...args) {
+[[noreturn, gnu::always_inline]] inline void assert_fail(const char *file, int line, Format_String fmt,
+                                                         const Args &...args) {
     assertion_failed(file, line, format(fmt, args...));
 }
 } // namespace detail

@@ -24,7 +24,9 @@ void console_lock() {
     console_mutex.lock();
 }
 
-void console_unlock() { console_mutex.unlock(); }
+void console_unlock() {
+    console_mutex.unlock();
+}
 
 // How long a full non-blocking descriptor may stay full before the message is dropped.
 static constexpr int CONSOLE_FULL_TIMEOUT_MS = 1000;

@@ -17,8 +17,12 @@ constinit thread_local Context *pushed_context = nullptr;
 static pthread_key_t scratch_key;
 static pthread_once_t scratch_key_once = PTHREAD_ONCE_INIT;
 
-static void release_scratch(void *arena) { arena_deinit(static_cast<Arena *>(arena)); }
-static void make_scratch_key() { pthread_key_create(&scratch_key, release_scratch); }
+static void release_scratch(void *arena) {
+    arena_deinit(static_cast<Arena *>(arena));
+}
+static void make_scratch_key() {
+    pthread_key_create(&scratch_key, release_scratch);
+}
 
 Arena *temporary_storage() {
     Arena *a = &context().temporary_storage;
@@ -32,12 +36,16 @@ Arena *temporary_storage() {
     return a;
 }
 
-void reset_temporary_storage() { arena_reset(&context().temporary_storage); }
+void reset_temporary_storage() {
+    arena_reset(&context().temporary_storage);
+}
 
 void default_logger_proc(String message, void *, Log_Info info) {
     if (message.count == 0) return;
     Log_Flags f = info.common_flags;
-    s32 verbosity = has_any(f, Log_Flags::VERBOSE_ONLY) ? 1 : has_any(f, Log_Flags::VERY_VERBOSE_ONLY) ? 2 : 0;
+    s32 verbosity = has_any(f, Log_Flags::VERBOSE_ONLY)        ? 1
+                    : has_any(f, Log_Flags::VERY_VERBOSE_ONLY) ? 2
+                                                               : 0;
     if (verbosity > static_cast<s32>(context().log_level)) return;
     int fd = has_any(f, Log_Flags::ERROR) ? 2 : 1;
     bool newline = message.data[message.count - 1] != '\n';

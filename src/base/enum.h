@@ -10,9 +10,12 @@
 
 #include "base/string.h"
 
+#include <type_traits>
+
 #define TESSERA_ENUM_ENUMERATOR_(name, value) name = value,
-#define TESSERA_ENUM_NAME_CASE_(name, value)                                                                  \
-    case value: return #name ""_s;
+#define TESSERA_ENUM_NAME_CASE_(name, value)                                                                 \
+    case value:                                                                                              \
+        return #name ""_s;
 
 #define TESSERA_ENUM(Type, Underlying, LIST)                                                                 \
     enum class Type : Underlying { LIST(TESSERA_ENUM_ENUMERATOR_) };                                         \
@@ -32,9 +35,15 @@
         return static_cast<Type>(static_cast<std::underlying_type_t<Type>>(a) &                              \
                                  static_cast<std::underlying_type_t<Type>>(b));                              \
     }                                                                                                        \
-    constexpr Type operator~(Type a) { return static_cast<Type>(~static_cast<std::underlying_type_t<Type>>(a)); } \
-    constexpr Type &operator|=(Type &a, Type b) { return a = a | b; }                                        \
-    constexpr Type &operator&=(Type &a, Type b) { return a = a & b; }                                        \
-    constexpr bool has_any(Type a, Type b) { return static_cast<std::underlying_type_t<Type>>(a & b) != 0; }
-
-#include <type_traits>
+    constexpr Type operator~(Type a) {                                                                       \
+        return static_cast<Type>(~static_cast<std::underlying_type_t<Type>>(a));                             \
+    }                                                                                                        \
+    constexpr Type &operator|=(Type &a, Type b) {                                                            \
+        return a = a | b;                                                                                    \
+    }                                                                                                        \
+    constexpr Type &operator&=(Type &a, Type b) {                                                            \
+        return a = a & b;                                                                                    \
+    }                                                                                                        \
+    constexpr bool has_any(Type a, Type b) {                                                                 \
+        return static_cast<std::underlying_type_t<Type>>(a & b) != 0;                                        \
+    }

@@ -26,7 +26,9 @@ void builder_append(String_Builder *b, const void *data, s64 count) {
     b->count += count;
 }
 
-void builder_append(String_Builder *b, String s) { builder_append(b, s.data, s.count); }
+void builder_append(String_Builder *b, String s) {
+    builder_append(b, s.data, s.count);
+}
 
 void builder_append_byte(String_Builder *b, u8 c) {
     builder_reserve(b, 1);
@@ -98,12 +100,24 @@ static void append_bytes(String_Builder *b, String bytes) {
 
 static void append_arg(String_Builder *b, const Format_Arg &a) {
     switch (a.kind) {
-    case Format_Kind::S64: append_s64(b, a.i); break;
-    case Format_Kind::U64: append_u64(b, a.u); break;
-    case Format_Kind::S128: append_s128(b, a.i128); break;
-    case Format_Kind::F32: append_float(b, static_cast<f32>(a.f)); break;
-    case Format_Kind::F64: append_float(b, a.f); break;
-    case Format_Kind::BOOL: builder_append(b, a.u ? "true"_s : "false"_s); break;
+    case Format_Kind::S64:
+        append_s64(b, a.i);
+        break;
+    case Format_Kind::U64:
+        append_u64(b, a.u);
+        break;
+    case Format_Kind::S128:
+        append_s128(b, a.i128);
+        break;
+    case Format_Kind::F32:
+        append_float(b, static_cast<f32>(a.f));
+        break;
+    case Format_Kind::F64:
+        append_float(b, a.f);
+        break;
+    case Format_Kind::BOOL:
+        builder_append(b, a.u ? "true"_s : "false"_s);
+        break;
     case Format_Kind::POINTER:
         if (!a.p) {
             builder_append(b, "null"_s);
@@ -112,9 +126,15 @@ static void append_arg(String_Builder *b, const Format_Arg &a) {
             append_hex(b, reinterpret_cast<uintptr_t>(a.p));
         }
         break;
-    case Format_Kind::STRING: builder_append(b, a.s); break;
-    case Format_Kind::BYTES: append_bytes(b, a.s); break;
-    case Format_Kind::HEX: append_hex(b, a.u); break;
+    case Format_Kind::STRING:
+        builder_append(b, a.s);
+        break;
+    case Format_Kind::BYTES:
+        append_bytes(b, a.s);
+        break;
+    case Format_Kind::HEX:
+        append_hex(b, a.u);
+        break;
     case Format_Kind::ENUM:
         if (a.s.count) {
             builder_append(b, a.s);
@@ -122,7 +142,9 @@ static void append_arg(String_Builder *b, const Format_Arg &a) {
             append_s64(b, a.i);
         }
         break;
-    case Format_Kind::LOG_FLAGS: append_u64(b, a.u); break;
+    case Format_Kind::LOG_FLAGS:
+        append_u64(b, a.u);
+        break;
     }
 }
 

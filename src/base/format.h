@@ -36,7 +36,9 @@ struct Format_String {
 struct Hex {
     u64 value;
 };
-constexpr Hex hex(u64 v) { return Hex{v}; }
+constexpr Hex hex(u64 v) {
+    return Hex{v};
+}
 
 enum class Format_Kind : u8 {
     S64,
@@ -85,19 +87,24 @@ template <typename T>
 struct Format_Arg_Of<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>>> {
     static Format_Arg make(T v) {
         Format_Arg a;
-        if constexpr (std::is_same_v<T, s128>) {
-            a.kind = Format_Kind::S128;
-            a.i128 = v;
-        } else if constexpr (std::is_same_v<T, u128>) {
-            a.kind = Format_Kind::S128; // values above 2^127 are not printed faithfully
-            a.i128 = static_cast<s128>(v);
-        } else if constexpr (std::is_signed_v<T>) {
+        if constexpr (std::is_signed_v<T>) {
             a.kind = Format_Kind::S64;
             a.i = v;
         } else {
             a.kind = Format_Kind::U64;
             a.u = v;
         }
+        return a;
+    }
+};
+
+// 128-bit integers are not std::is_integral in strict mode.
+template <>
+struct Format_Arg_Of<s128> {
+    static Format_Arg make(s128 v) {
+        Format_Arg a;
+        a.kind = Format_Kind::S128;
+        a.i128 = v;
         return a;
     }
 };
@@ -200,7 +207,9 @@ void builder_append(String_Builder *b, String s);
 void builder_append(String_Builder *b, const void *data, s64 count);
 void builder_append_byte(String_Builder *b, u8 c);
 void builder_free(String_Builder *b);
-inline String builder_view(const String_Builder &b) { return String{b.count, b.data}; }
+inline String builder_view(const String_Builder &b) {
+    return String{b.count, b.data};
+}
 
 void format_into(String_Builder *out, String fmt, const Format_Arg *args, s64 arg_count);
 String format_args(String fmt, const Format_Arg *args, s64 arg_count);

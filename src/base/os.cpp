@@ -5,7 +5,9 @@
 
 namespace tessera {
 
-u64 os_get_page_size() { return static_cast<u64>(sysconf(_SC_PAGESIZE)); }
+u64 os_get_page_size() {
+    return static_cast<u64>(sysconf(_SC_PAGESIZE));
+}
 
 void *os_reserve(void *at, u64 size, bool commit) {
     int prot = commit ? PROT_READ | PROT_WRITE : PROT_NONE;
@@ -13,9 +15,13 @@ void *os_reserve(void *at, u64 size, bool commit) {
     return p == MAP_FAILED ? nullptr : p;
 }
 
-bool os_commit(void *at, u64 size) { return mprotect(at, size, PROT_READ | PROT_WRITE) == 0; }
+bool os_commit(void *at, u64 size) {
+    return mprotect(at, size, PROT_READ | PROT_WRITE) == 0;
+}
 
-void os_release(void *at, u64 size) { munmap(at, size); }
+void os_release(void *at, u64 size) {
+    munmap(at, size);
+}
 
 void os_decommit(void *at, u64 size) {
     madvise(at, size, MADV_DONTNEED);
@@ -25,12 +31,23 @@ void os_decommit(void *at, u64 size) {
 bool os_protect(void *at, u64 size, Memory_Protection prot) {
     int p = PROT_NONE;
     switch (prot) {
-    case Memory_Protection::READ_ONLY: p = PROT_READ; break;
-    case Memory_Protection::READ_WRITE: p = PROT_READ | PROT_WRITE; break;
-    case Memory_Protection::EXEC_ONLY: p = PROT_EXEC; break;
-    case Memory_Protection::EXEC_READ: p = PROT_READ | PROT_EXEC; break;
-    case Memory_Protection::EXEC_READ_WRITE: p = PROT_READ | PROT_WRITE | PROT_EXEC; break;
-    default: return false;
+    case Memory_Protection::READ_ONLY:
+        p = PROT_READ;
+        break;
+    case Memory_Protection::READ_WRITE:
+        p = PROT_READ | PROT_WRITE;
+        break;
+    case Memory_Protection::EXEC_ONLY:
+        p = PROT_EXEC;
+        break;
+    case Memory_Protection::EXEC_READ:
+        p = PROT_READ | PROT_EXEC;
+        break;
+    case Memory_Protection::EXEC_READ_WRITE:
+        p = PROT_READ | PROT_WRITE | PROT_EXEC;
+        break;
+    default:
+        return false;
     }
     return mprotect(at, size, p) == 0;
 }

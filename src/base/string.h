@@ -58,7 +58,9 @@ constexpr bool equal(String a, String b) {
     return true;
 }
 
-constexpr bool operator==(String a, String b) { return equal(a, b); }
+constexpr bool operator==(String a, String b) {
+    return equal(a, b);
+}
 
 // The first `count` bytes (clamped to the string).
 constexpr String prefix(String s, s64 count) {

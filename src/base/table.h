@@ -28,7 +28,8 @@ bool table_default_compare(const K &a, const K &b) {
     return a == b;
 }
 
-template <typename K, typename V, auto hash_proc = table_default_hash<K>, auto compare_proc = table_default_compare<K>>
+template <typename K, typename V, auto hash_proc = table_default_hash<K>,
+          auto compare_proc = table_default_compare<K>>
 struct Table {
     struct Slot {
         u32 hash; // 0: empty (a real hash of 0 is stored as 1)
@@ -71,7 +72,7 @@ void table_grow(Tab *t, s64 capacity) {
 
 // The value stored under `key`, or null.
 template <typename K, typename V, auto H, auto C>
-V *table_find(const Table<K, V, H, C> *t, const K &key) {
+V *table_find(const Table<K, V, H, C> *t, const std::type_identity_t<K> &key) {
     if (!t->count) return nullptr;
     u32 h = detail::table_slot_hash(key, H);
     u64 mask = static_cast<u64>(t->allocated - 1);
@@ -84,7 +85,7 @@ V *table_find(const Table<K, V, H, C> *t, const K &key) {
 
 // Stores `value` under `key`, replacing a value already there. Returns the stored value.
 template <typename K, typename V, auto H, auto C>
-V *table_set(Table<K, V, H, C> *t, const K &key, const V &value) {
+V *table_set(Table<K, V, H, C> *t, const std::type_identity_t<K> &key, const std::type_identity_t<V> &value) {
     if ((t->count + 1) * 10 > t->allocated * 7) detail::table_grow(t, t->allocated ? t->allocated * 2 : 16);
     u32 h = detail::table_slot_hash(key, H);
     u64 mask = static_cast<u64>(t->allocated - 1);

@@ -27,7 +27,7 @@ u64 get_page_size() {
 // Committing page by page costs one mprotect per page crossed; committing ahead
 // in larger steps amortises it (see docs/benchmarks.md for the measurements that
 // chose this size). Never more than the region has reserved.
-static constexpr u64 ARENA_COMMIT_GRANULE = 64 * 1024;
+static constexpr u64 ARENA_COMMIT_GRANULE = 1024 * 1024;
 
 static u64 saturating_add(u64 a, u64 b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
@@ -37,14 +37,22 @@ static u8 *base_of(Region *r) {
     return reinterpret_cast<u8 *>(r);
 }
 
-// Points the arena at `r`, rewound to `occupied`.
+// Points the arena at `r`, rewound to `occupied`. Everything handed out after that
+// point, in `r` and in the regions that follow it, is poisoned again.
 static void enter_region(Arena *a, Region *r, u64 occupied) {
-    u64 committed = static_cast<u64>(r->committed_pages) * get_page_size();
+    u64 page = get_page_size();
+    u64 committed = static_cast<u64>(r->committed_pages) * page;
     a->current = r;
     a->current_region_occupied = occupied;
     a->current_region_committed = committed;
     a->last_allocation = 0;
     if (committed > occupied) TESSERA_ARENA_POISON(base_of(r) + occupied, committed - occupied);
+#if defined(__SANITIZE_ADDRESS__)
+    for (Region *f = r->next; f; f = f->next) {
+        TESSERA_ARENA_POISON(base_of(f) + ARENA_REGION_HEADER_SIZE,
+                             static_cast<u64>(f->committed_pages) * page - ARENA_REGION_HEADER_SIZE);
+    }
+#endif
 }
 
 // Commits at least `needed` more bytes of the current region at its committed end.

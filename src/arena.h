@@ -94,8 +94,10 @@ void *arena_alloc_slow(Arena *a, u64 amount, u32 alignment);
 inline void *arena_alloc(Arena *a, u64 amount, u32 alignment) {
     u64 start = a->current_region_occupied;
     if (alignment) start = align_up_pow2(start, alignment);
-    // Overflow-safe form of start + amount <= committed; false for an empty arena.
-    if (start <= a->current_region_committed && amount <= a->current_region_committed - start) [[likely]] {
+    // Overflow-safe form of start + amount <= committed. An empty arena (no region)
+    // goes to the slow path even for 0 bytes.
+    if (a->current && start <= a->current_region_committed && amount <= a->current_region_committed - start)
+        [[likely]] {
         a->current_region_occupied = start + amount;
         a->last_allocation = start;
         u8 *p = reinterpret_cast<u8 *>(a->current) + start;

@@ -5,6 +5,9 @@
 TESSERA_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
+    libglfw3-dev libgl-dev libx11-dev libxtst-dev
+    xvfb xauth x11-utils xdotool imagemagick
+    libgl1-mesa-dri libglx-mesa0
 )
 
 # Installs whatever of TESSERA_PACKAGES is missing; runs `apt-get update` once,

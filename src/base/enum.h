@@ -25,6 +25,16 @@
         return {};                                                                                           \
     }
 
+// The same, with further names for values already in LIST (aliases print as the
+// first name of their value).
+#define TESSERA_ENUM_WITH_ALIASES(Type, Underlying, LIST, ALIASES)                                           \
+    enum class Type : Underlying { LIST(TESSERA_ENUM_ENUMERATOR_) ALIASES(TESSERA_ENUM_ENUMERATOR_) };       \
+    constexpr ::tessera::String enum_name(Type v) {                                                          \
+        using namespace ::tessera;                                                                           \
+        switch (static_cast<Underlying>(v)) { LIST(TESSERA_ENUM_NAME_CASE_) }                                \
+        return {};                                                                                           \
+    }
+
 // Bit operators for an enum class used as a flag set.
 #define TESSERA_FLAGS(Type)                                                                                  \
     constexpr Type operator|(Type a, Type b) {                                                               \

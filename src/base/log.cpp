@@ -11,7 +11,7 @@ void log_args(String fmt, const Format_Arg *args, s64 arg_count, Log_Flags extra
     Temporary_Scope scratch;
     String message = format_args(fmt, args, arg_count);
     Context &c = context();
-    c.logger(message, c.logger_data, Log_Info{flags});
+    if (c.logger) c.logger(message, c.logger_data, Log_Info{flags});
 }
 
 } // namespace tessera

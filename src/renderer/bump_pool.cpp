@@ -14,7 +14,7 @@ static uintptr_t address(const u8 *p) {
     return reinterpret_cast<uintptr_t>(p);
 }
 
-void init(Bump_Pool *pool, s64 reservation) {
+void init(Bump_Pool *pool, s64 reservation, String name) {
     ASSERT(!pool->memory_base, "Bump_Pool at % already has a span of % bytes", pool,
            pool->address_limit - pool->memory_base);
     ASSERT(reservation > 0 && static_cast<u64>(reservation) <= UINT64_MAX - BUMP_POOL_PAGE_SIZE,
@@ -27,6 +27,7 @@ void init(Bump_Pool *pool, s64 reservation) {
     pool->current_point = base;
     pool->first_uncommitted_page = base;
     pool->address_limit = base + size;
+    pool->name = name;
 }
 
 void deinit(Bump_Pool *pool) {
@@ -50,7 +51,7 @@ static void commit_through(Bump_Pool *pool, uintptr_t end) {
     u8 *at = pool->first_uncommitted_page;
     bool committed = os_commit(at, step);
     // The callers write into the block right away; there is no block to offer instead.
-    ASSERT(committed, BUMP_POOL_COMMIT_FAILED, pool, step, at, pool->address_limit - pool->memory_base);
+    ASSERT(committed, BUMP_POOL_COMMIT_FAILED, pool->name, pool, step, at, pool->address_limit - pool->memory_base);
     TESSERA_ARENA_POISON(at, step);
     pool->first_uncommitted_page = at + step;
 }
@@ -66,7 +67,7 @@ u8 *take(Bump_Pool *pool, s64 size) {
     uintptr_t start = (current + (alignment - 1)) & ~static_cast<uintptr_t>(alignment - 1);
     // Overflow-safe form of start + size <= limit.
     ASSERT(start >= current && start <= limit && static_cast<u64>(size) <= limit - start, BUMP_POOL_OVERFLOW,
-           pool, size, pool->alignment, bytes_used(*pool), pool->address_limit - pool->memory_base);
+           pool->name, pool, size, pool->alignment, bytes_used(*pool), pool->address_limit - pool->memory_base);
 
     uintptr_t end = start + static_cast<u64>(size);
     if (end > address(pool->first_uncommitted_page)) [[unlikely]]

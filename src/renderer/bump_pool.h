@@ -18,6 +18,7 @@
 // poisoned. Not synchronised: one thread at a time.
 #pragma once
 
+#include "base/string.h"
 #include "base/types.h"
 
 namespace tessera {
@@ -28,6 +29,7 @@ struct Bump_Pool {
     u8 *memory_base = nullptr;            // start of the reserved span
     u8 *first_uncommitted_page = nullptr; // end of the committed, usable part
     u8 *address_limit = nullptr;          // end of the reserved span
+    String name = {};                     // for messages ("vertex_data", "index_data")
 };
 
 // Spans are whole multiples of this many bytes.
@@ -38,14 +40,15 @@ inline constexpr s64 BUMP_POOL_PAGE_SIZE = 4096;
 inline constexpr s64 BUMP_POOL_COMMIT_STEP = 1024 * 1024;
 
 inline constexpr char BUMP_POOL_OVERFLOW[] =
-    "Bump_Pool at % cannot take % bytes (alignment %): % of its % reserved bytes are in use.";
+    "Bump_Pool \"%\" at % cannot take % bytes (alignment %): % of its % reserved bytes are in use.";
 inline constexpr char BUMP_POOL_COMMIT_FAILED[] =
-    "Bump_Pool at % could not commit % bytes at % (span of % bytes).";
+    "Bump_Pool \"%\" at % could not commit % bytes at % (span of % bytes).";
 inline constexpr char BUMP_POOL_RESERVE_FAILED[] = "Bump_Pool could not reserve % bytes of address space.";
 
 // Reserves `reservation` bytes, rounded up to whole 4096-byte pages, without
 // committing any. The pool must not have a span yet; the reservation must be > 0.
-void init(Bump_Pool *pool, s64 reservation);
+// `name` labels the pool in its messages.
+void init(Bump_Pool *pool, s64 reservation, String name = {});
 
 // Releases the span and zeroes the record (alignment back to 8). Accepts a record
 // without a span.

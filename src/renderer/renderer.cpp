@@ -99,8 +99,8 @@ void renderer_init() {
     init_cache(&r.caches[0], 0, w, h);
     init_cache(&r.caches[1], 1, w, h);
 
-    init(&r.vertex_data, RENDERER_POOL_RESERVATION);
-    init(&r.index_data, RENDERER_POOL_RESERVATION);
+    init(&r.vertex_data, RENDERER_POOL_RESERVATION, "vertex_data"_s);
+    init(&r.index_data, RENDERER_POOL_RESERVATION, "index_data"_s);
 
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(saved_framebuffer));
 }

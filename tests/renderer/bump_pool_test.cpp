@@ -201,7 +201,7 @@ TEST_F(Pool_DeathTest, ARequestBeyondTheSpanStopsWithTheSizes) {
     };
     const Case cases[] = {
         {"one byte too many", 8192, 0, 8193,
-         "Bump_Pool at 0x[0-9a-f]+ cannot take 8193 bytes \\(alignment 8\\): 0 of its 8192 reserved bytes "
+         "Bump_Pool \"test_pool\" at 0x[0-9a-f]+ cannot take 8193 bytes \\(alignment 8\\): 0 of its 8192 reserved bytes "
          "are in "
          "use\\."},
         {"padding pushes it over", 4096, 1, 4089,
@@ -210,7 +210,7 @@ TEST_F(Pool_DeathTest, ARequestBeyondTheSpanStopsWithTheSizes) {
         {"a size that wraps the address", 4096, 0, INT64_MAX, "cannot take 9223372036854775807 bytes"},
     };
     for (const Case &c : cases) {
-        init(&pool, c.reservation);
+        init(&pool, c.reservation, "test_pool"_s);
         if (c.first) take(&pool, c.first);
         EXPECT_DEATH(take(&pool, c.second), c.pattern) << c.label;
         deinit(&pool);

@@ -386,7 +386,9 @@ TEST_F(Renderer_Test, TheFramebufferBoundBeforeIsBoundAfter) {
 TEST_F(Renderer_Test, BothPoolsReserve256MiBAndCommitOnlyWhatIsTaken) {
     renderer_init();
     for (Bump_Pool *p : {&renderer.vertex_data, &renderer.index_data}) {
-        SCOPED_TRACE(p == &renderer.vertex_data ? "vertex_data" : "index_data");
+        String name = p == &renderer.vertex_data ? "vertex_data"_s : "index_data"_s;
+        SCOPED_TRACE(test::to_std(name));
+        EXPECT_TRUE(equal(p->name, name)) << "its messages name the pool";
         ASSERT_NE(p->memory_base, nullptr);
         EXPECT_EQ(p->alignment, 8);
         EXPECT_EQ(p->address_limit - p->memory_base, 256 * MiB);

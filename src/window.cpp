@@ -15,13 +15,7 @@ void push_event(Window_Event event) {
         window.events.data[window.events.count++] = event;
         return;
     }
-    // Callbacks log with the main thread's context.
-    if (window.callback_context) {
-        Push_Context push(window.callback_context);
-        log(EVENT_OVERFLOW_MESSAGE, Log_Flags::ERROR | Log_Flags::VERBOSE_ONLY);
-    } else {
-        log(EVENT_OVERFLOW_MESSAGE, Log_Flags::ERROR | Log_Flags::VERBOSE_ONLY);
-    }
+    with_callback_context([] { log(EVENT_OVERFLOW_MESSAGE, Log_Flags::ERROR | Log_Flags::VERBOSE_ONLY); });
 }
 
 // The first unconsumed (or any, with use_consumed) KEY event of `key` whose action

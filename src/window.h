@@ -25,25 +25,25 @@ namespace tessera {
 // (keypad, caps lock, ...) still arrive in events.
 #define TESSERA_KEY_LIST(X)                                                                                  \
     X(SPACE, 32)                                                                                             \
-    X(APOSTROPHE, 39) X(COMMA, 44) X(MINUS, 45) X(PERIOD, 46) X(SLASH, 47) X(N0, 48) X(N1, 49) X(N2, 50)     \
-        X(N3, 51) X(N4, 52) X(N5, 53) X(N6, 54) X(N7, 55) X(N8, 56) X(N9, 57) X(SEMICOLON, 59) X(EQUAL, 61)  \
-            X(A, 65) X(B, 66) X(C, 67) X(D, 68) X(E, 69) X(F, 70) X(G, 71) X(H, 72) X(I, 73) X(J, 74)        \
-                X(K, 75) X(L, 76) X(M, 77) X(N, 78) X(O, 79) X(P, 80) X(Q, 81) X(R, 82) X(S, 83) X(T, 84)    \
-                    X(U, 85) X(V, 86) X(W, 87) X(X, 88) X(Y, 89) X(Z, 90) X(LEFT_BRACKET, 91)                \
-                        X(BACKSLASH, 92) X(RIGHT_BRACKET, 93) X(GRAVE_ACCENT, 96) X(ESCAPE, 256)             \
-                            X(ENTER, 257) X(TAB, 258) X(BACKSPACE, 259) X(INSERT, 260) X(DELETE, 261)        \
-                                X(RIGHT, 262) X(LEFT, 263) X(DOWN, 264) X(UP, 265) X(PAGE_UP, 266)           \
-                                    X(PAGE_DOWN, 267) X(HOME, 268) X(END, 269) X(SCROLL_LOCK, 281)           \
-                                        X(PRINT_SCREEN, 283) X(PAUSE, 284) X(F1, 290) X(F2, 291) X(F3, 292)  \
-                                            X(F4, 293) X(F5, 294) X(F6, 295) X(F7, 296) X(F8, 297)           \
-                                                X(F9, 298) X(F10, 299) X(F11, 300) X(F12, 301) X(F13, 302)   \
-                                                    X(F14, 303) X(F15, 304) X(F16, 305) X(F17, 306)          \
-                                                        X(F18, 307) X(F19, 308) X(F20, 309) X(F21, 310)      \
-                                                            X(F22, 311) X(F23, 312) X(F24, 313)              \
-                                                                X(SHIFT, 340) X(CONTROL, 341) X(ALT, 342)    \
-                                                                    X(SUPER, 343) X(MENU, 348)               \
-                                                                        X(MOUSE_START, 349) X(M2, 350)       \
-                                                                            X(M3, 351)
+    X(APOSTROPHE, 39)                                                                                        \
+    X(COMMA, 44) X(MINUS, 45) X(PERIOD, 46) X(SLASH, 47) X(N0, 48) X(N1, 49) X(N2, 50) X(N3, 51) X(N4, 52)   \
+        X(N5, 53) X(N6, 54) X(N7, 55) X(N8, 56) X(N9, 57) X(SEMICOLON, 59) X(EQUAL, 61) X(A, 65) X(B, 66)    \
+            X(C, 67) X(D, 68) X(E, 69) X(F, 70) X(G, 71) X(H, 72) X(I, 73) X(J, 74) X(K, 75) X(L, 76)        \
+                X(M, 77) X(N, 78) X(O, 79) X(P, 80) X(Q, 81) X(R, 82) X(S, 83) X(T, 84) X(U, 85) X(V, 86)    \
+                    X(W, 87) X(X, 88) X(Y, 89) X(Z, 90) X(LEFT_BRACKET, 91) X(BACKSLASH, 92)                 \
+                        X(RIGHT_BRACKET, 93) X(GRAVE_ACCENT, 96) X(ESCAPE, 256) X(ENTER, 257) X(TAB, 258)    \
+                            X(BACKSPACE, 259) X(INSERT, 260) X(DELETE, 261) X(RIGHT, 262) X(LEFT, 263)       \
+                                X(DOWN, 264) X(UP, 265) X(PAGE_UP, 266) X(PAGE_DOWN, 267) X(HOME, 268)       \
+                                    X(END, 269) X(SCROLL_LOCK, 281) X(PRINT_SCREEN, 283) X(PAUSE, 284)       \
+                                        X(F1, 290) X(F2, 291) X(F3, 292) X(F4, 293) X(F5, 294) X(F6, 295)    \
+                                            X(F7, 296) X(F8, 297) X(F9, 298) X(F10, 299) X(F11, 300)         \
+                                                X(F12, 301) X(F13, 302) X(F14, 303) X(F15, 304) X(F16, 305)  \
+                                                    X(F17, 306) X(F18, 307) X(F19, 308) X(F20, 309)          \
+                                                        X(F21, 310) X(F22, 311) X(F23, 312) X(F24, 313)      \
+                                                            X(SHIFT, 340) X(CONTROL, 341) X(ALT, 342)        \
+                                                                X(SUPER, 343) X(MENU, 348)                   \
+                                                                    X(MOUSE_START, 349) X(M2, 350)           \
+                                                                        X(M3, 351)
 #define TESSERA_KEY_ALIASES(X) X(M1, 349) X(MOUSE_LEFT, 349) X(MOUSE_RIGHT, 350) X(MOUSE_MIDDLE, 351)
 TESSERA_ENUM_WITH_ALIASES(Key, s32, TESSERA_KEY_LIST, TESSERA_KEY_ALIASES)
 
@@ -62,8 +62,7 @@ TESSERA_FLAGS(Modifiers)
 
 #define TESSERA_MOUSE_POINTER_LIST(X)                                                                        \
     X(ARROW, 0)                                                                                              \
-    X(HAND_POINTING, 1) X(VBAR, 2) X(VRESIZE, 3) X(HRESIZE, 4) X(TLBR_RESIZE, 5) X(TRBL_RESIZE, 6)           \
-        X(MOVE, 7)
+    X(HAND_POINTING, 1) X(VBAR, 2) X(VRESIZE, 3) X(HRESIZE, 4) X(TLBR_RESIZE, 5) X(TRBL_RESIZE, 6) X(MOVE, 7)
 TESSERA_ENUM(Mouse_Pointer, u64, TESSERA_MOUSE_POINTER_LIST)
 inline constexpr s32 MOUSE_POINTER_COUNT = 8;
 
@@ -121,6 +120,17 @@ struct Window {
 
 extern Window window;
 extern Window_Event events_buffer[MAX_EVENTS_PER_FRAME];
+
+// Runs `f` with the main thread's context, as window-system callbacks do.
+template <typename F>
+void with_callback_context(F &&f) {
+    if (window.callback_context) {
+        Push_Context push(window.callback_context);
+        f();
+    } else {
+        f();
+    }
+}
 
 // Appends one event to this frame's list; the 33rd and later are dropped with a
 // verbose-only error (silent at NORMAL verbosity).

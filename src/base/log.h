@@ -15,23 +15,23 @@ namespace tessera {
 void log_args(String fmt, const Format_Arg *args, s64 arg_count, Log_Flags extra_flags);
 
 template <typename... Args>
-void log(Format_String fmt, const Args &...args) {
+void log_with_flags(Log_Flags extra_flags, Format_String fmt, const Args &...args) {
     if constexpr (sizeof...(Args) == 0) {
-        log_args(fmt.s, nullptr, 0, Log_Flags::NONE);
+        log_args(fmt.s, nullptr, 0, extra_flags);
     } else {
         const Format_Arg a[] = {make_format_arg(args)...};
-        log_args(fmt.s, a, static_cast<s64>(sizeof...(Args)), Log_Flags::NONE);
+        log_args(fmt.s, a, static_cast<s64>(sizeof...(Args)), extra_flags);
     }
 }
 
 template <typename... Args>
+void log(Format_String fmt, const Args &...args) {
+    log_with_flags(Log_Flags::NONE, fmt, args...);
+}
+
+template <typename... Args>
 void log_error(Format_String fmt, const Args &...args) {
-    if constexpr (sizeof...(Args) == 0) {
-        log_args(fmt.s, nullptr, 0, Log_Flags::ERROR);
-    } else {
-        const Format_Arg a[] = {make_format_arg(args)...};
-        log_args(fmt.s, a, static_cast<s64>(sizeof...(Args)), Log_Flags::ERROR);
-    }
+    log_with_flags(Log_Flags::ERROR, fmt, args...);
 }
 
 } // namespace tessera

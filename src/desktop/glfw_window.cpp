@@ -34,17 +34,6 @@ static f32 to_f32(double v) {
 
 // ---- Callbacks -------------------------------------------------------------------
 
-// Callbacks run inside the poll on the main thread, with the main thread's context.
-template <typename F>
-static void with_callback_context(F &&f) {
-    if (window.callback_context) {
-        Push_Context push(window.callback_context);
-        f();
-    } else {
-        f();
-    }
-}
-
 void error_callback(int error_code, const char *description) {
     with_callback_context([&] {
         log("GLFW (%): %\n", error_code, description ? description : "",

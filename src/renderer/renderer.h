@@ -27,7 +27,9 @@
 #include "base/array.h"
 #include "base/types.h"
 #include "renderer/bump_pool.h"
+#include "renderer/clip.h"
 #include "renderer/framebuffer.h"
+#include "renderer/pass.h"
 #include "renderer/rect.h"
 #include "renderer/shader.h"
 #include "renderer/shader_sources.h"
@@ -36,10 +38,6 @@
 #include <cstddef>
 
 namespace tessera {
-
-// Declared with the pass list and the clip stack; the renderer only holds them.
-struct Pass;
-struct Clip;
 
 // The size of vb and ib, and of one pass's vertex and index window.
 inline constexpr s64 RENDERER_BUFFER_SIZE = 131072;

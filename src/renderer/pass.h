@@ -146,19 +146,24 @@ inline constexpr s32 PASS_BEGIN_REASON_COUNT = 0 TESSERA_PASS_BEGIN_REASON_LIST(
 static_assert(static_cast<s32>(Pass_Begin_Reason::FULL_TEXTURE_LIST) == PASS_BEGIN_REASON_COUNT - 1);
 
 // What one frame cost. Recording counts only pass_begin_reasons (one increment per
-// pass opened for a draw, blur or custom procedure); the flush fills the rest.
+// pass opened for a draw, blur or custom procedure); the flush fills the rest, then
+// copies the record into last_frame_stats and zeroes frame_stats for the next
+// frame. A frame flushed in parts keeps the figures of its last part only.
 struct Frame_Stats {
-    s64 passes[PASS_KIND_COUNT] = {}; // by kind
-    s64 draw_calls = 0;
-    s64 bytes_uploaded = 0;
-    s64 program_binds = 0;
-    s64 texture_binds = 0;
-    s64 scissor_changes = 0;
-    s64 blur_passes_run = 0;
+    s64 passes[PASS_KIND_COUNT] = {}; // slots of the list by kind, skipped ones included
+    s64 draw_calls = 0;               // glDrawElements and glDrawArraysInstanced, blur steps included
+    s64 bytes_uploaded = 0;           // by glBufferSubData
+    s64 program_binds = 0;            // glUseProgram
+    s64 texture_binds = 0;            // glBindTexture issued by the flush itself
+    s64 scissor_changes = 0;          // glScissor calls and switches of the scissor test
+    s64 blur_passes_run = 0;          // blur passes not skipped
     s64 pass_begin_reasons[PASS_BEGIN_REASON_COUNT] = {}; // indexed by Pass_Begin_Reason
 };
 
+// Being filled: by recording, then by the flush.
 extern Frame_Stats frame_stats;
+// The record of the last non-empty flush; kept until the next one.
+extern Frame_Stats last_frame_stats;
 
 // ---- The list --------------------------------------------------------------------
 

@@ -5,6 +5,8 @@
 #include "renderer/primitives.h"
 #include "renderer/renderer.h"
 
+#include "recording_renderer.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,31 +26,12 @@ static std::ostream &operator<<(std::ostream &o, Clip c) {
 
 namespace {
 
-constexpr s64 MiB = 1024 * 1024;
-
 // Exact comparison: every helper here is one float operation per component.
 void expect_rect(Rect got, Rect want) {
     for (s32 i = 0; i < 4; i++) EXPECT_EQ(got.component[i], want.component[i]) << "component " << i;
 }
 
-// The renderer record with real pools and no GL context; drawing only records.
-struct Clip_Stack_Test : ::testing::Test {
-    void SetUp() override {
-        init(&renderer.vertex_data, 256 * MiB, "vertex_data"_s);
-        init(&renderer.index_data, 256 * MiB, "index_data"_s);
-        renderer.texture_units_available = 16;
-    }
-    void TearDown() override {
-        deinit(&renderer.vertex_data);
-        deinit(&renderer.index_data);
-        array_free(&renderer.passes);
-        array_free(&renderer.clip_stack);
-        array_free(&renderer.opacity_stack);
-        renderer = Renderer{};
-        frame_stats = {};
-        reset_temporary_storage();
-    }
-
+struct Clip_Stack_Test : test::Recording_Renderer_Test {
     // A copy of the pass a quad drawn now lands in (the list may move later).
     Pass pass_of_next_draw() {
         draw_quad(Rect{0, 0, 1, 1}, Vector4{1, 1, 1, 1});

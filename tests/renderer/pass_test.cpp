@@ -5,6 +5,8 @@
 #include "renderer/primitives.h"
 #include "renderer/renderer.h"
 
+#include "recording_renderer.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -12,30 +14,9 @@
 namespace tessera {
 namespace {
 
-constexpr s64 MiB = 1024 * 1024;
 constexpr s64 WINDOW = 131072;
 
-// The renderer record with real pools and no GL context; drawing only records.
-struct Pass_List_Test : ::testing::Test {
-    void SetUp() override {
-        init(&renderer.vertex_data, 256 * MiB, "vertex_data"_s);
-        init(&renderer.index_data, 256 * MiB, "index_data"_s);
-        renderer.texture_units_available = 16;
-    }
-    void TearDown() override {
-        deinit(&renderer.vertex_data);
-        deinit(&renderer.index_data);
-        array_free(&renderer.passes);
-        array_free(&renderer.clip_stack);
-        array_free(&renderer.opacity_stack);
-        renderer = Renderer{};
-        frame_stats = {};
-        reset_temporary_storage();
-    }
-
-    Pass &pass(s64 i) { return renderer.passes.data[i]; }
-    Pass &last() { return renderer.passes.data[renderer.passes.count - 1]; }
-};
+struct Pass_List_Test : test::Recording_Renderer_Test {};
 
 using Pass_List_DeathTest = Pass_List_Test;
 

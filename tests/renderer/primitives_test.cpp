@@ -5,6 +5,8 @@
 #include "renderer/pass.h"
 #include "renderer/renderer.h"
 
+#include "recording_renderer.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,29 +16,9 @@
 namespace tessera {
 namespace {
 
-constexpr s64 MiB = 1024 * 1024;
 constexpr Vector4 WHITE = {1, 1, 1, 1};
 
-// The renderer record with real pools and no GL context; drawing only records.
-struct Primitives_Test : ::testing::Test {
-    void SetUp() override {
-        init(&renderer.vertex_data, 256 * MiB, "vertex_data"_s);
-        init(&renderer.index_data, 256 * MiB, "index_data"_s);
-        renderer.texture_units_available = 16;
-    }
-    void TearDown() override {
-        deinit(&renderer.vertex_data);
-        deinit(&renderer.index_data);
-        array_free(&renderer.passes);
-        array_free(&renderer.clip_stack);
-        array_free(&renderer.opacity_stack);
-        renderer = Renderer{};
-        frame_stats = {};
-        reset_temporary_storage();
-    }
-
-    Pass &pass(s64 i) { return renderer.passes.data[i]; }
-};
+struct Primitives_Test : test::Recording_Renderer_Test {};
 
 const Standard_Vertex &vertex(const Standard_Pass &p, s32 i) {
     return reinterpret_cast<const Standard_Vertex *>(p.vertex_data)[i];

@@ -53,12 +53,7 @@ s32 smooth_fps() {
     s.average += s.history[s.curr_index];
 
     if (s.average == 0) return 0;
-    f64 fps = round(1.0 / s.average);
-    // Converting a value outside the s32 range (or NaN) would be undefined.
-    if (!(fps == fps)) return 0;
-    if (fps >= 2147483647.0) return INT32_MAX;
-    if (fps <= -2147483648.0) return INT32_MIN;
-    return static_cast<s32>(fps);
+    return truncate_to_s32(round(1.0 / s.average));
 }
 
 } // namespace tessera

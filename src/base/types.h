@@ -47,6 +47,15 @@ struct Matrix4 {
 
 constexpr Matrix4 MATRIX4_IDENTITY = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
+// Truncation toward zero into s32. A plain cast of a value outside the range (or
+// of NaN) is undefined behaviour, so those saturate, and NaN gives 0.
+constexpr s32 truncate_to_s32(f64 v) {
+    if (!(v == v)) return 0;
+    if (v <= -2147483648.0) return INT32_MIN;
+    if (v >= 2147483647.0) return INT32_MAX;
+    return static_cast<s32>(v);
+}
+
 template <typename T>
 constexpr T min_of(T a, T b) {
     return b < a ? b : a;

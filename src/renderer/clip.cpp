@@ -8,13 +8,9 @@ namespace tessera {
 
 // ---- Conversions -----------------------------------------------------------------
 
-// Truncated toward zero, clamped to [lo, hi]; NaN gives 0. Comparing before the
-// conversion keeps out-of-range values away from the float-to-int conversion.
+// Truncated toward zero, clamped to [lo, hi]; NaN gives 0.
 static s32 saturate(f32 v, s32 lo, s32 hi) {
-    if (!(v == v)) return 0;
-    if (v <= static_cast<f32>(lo)) return lo;
-    if (v >= static_cast<f32>(hi)) return hi;
-    return static_cast<s32>(v);
+    return min_of(max_of(truncate_to_s32(v), lo), hi);
 }
 
 Clip to_clip(Rect r) {

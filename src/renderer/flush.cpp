@@ -25,14 +25,6 @@ u64 prev_multiple_of(u64 x, u64 n) {
     return x & ~(n - 1);
 }
 
-// Truncates toward zero, saturating to the s32 range; NaN gives 0.
-s32 to_s32(f64 v) {
-    if (!(v == v)) return 0;
-    if (v <= -2147483648.0) return INT32_MIN;
-    if (v >= 2147483647.0) return INT32_MAX;
-    return static_cast<s32>(v);
-}
-
 // GL state carried from one pass to the next.
 struct Flush_State {
     s32 current_fb = 0;
@@ -153,18 +145,18 @@ void flush_blur(Flush_State *s, const Blur_Pass &p) {
 
     // Read back at half resolution.
     Vector2 fb_dim = {plan.fb_dim.x / 2, plan.fb_dim.y / 2};
-    resize(&caches[current_cache].tx, to_s32(fb_dim.x), to_s32(fb_dim.y));
+    resize(&caches[current_cache].tx, truncate_to_s32(fb_dim.x), truncate_to_s32(fb_dim.y));
     glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<u32>(s->current_fb));
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, caches[current_cache].fb.id);
     const Rect &pr = plan.padded_rect;
-    glBlitFramebuffer(to_s32(pr.x0), to_s32(renderer.height - pr.y1), to_s32(pr.x1),
-                      to_s32(renderer.height - pr.y0), 0, 0, to_s32(fb_dim.x), to_s32(fb_dim.y),
-                      GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    glBlitFramebuffer(truncate_to_s32(pr.x0), truncate_to_s32(renderer.height - pr.y1),
+                      truncate_to_s32(pr.x1), truncate_to_s32(renderer.height - pr.y0), 0, 0,
+                      truncate_to_s32(fb_dim.x), truncate_to_s32(fb_dim.y), GL_COLOR_BUFFER_BIT, GL_LINEAR);
 
     // Each size is limited to the level before it: a rectangle far larger than
     // the target would otherwise ask for textures past GL's limits.
     auto level_size = [](f32 dim, f64 scale, s32 limit) {
-        s32 v = to_s32(std::ceil(f64{dim} / scale));
+        s32 v = truncate_to_s32(std::ceil(f64{dim} / scale));
         if (v > limit) v = limit;
         return v < 1 ? 1 : v;
     };

@@ -9,15 +9,6 @@ namespace tessera {
 
 namespace {
 
-// Truncation toward zero. A plain cast of a float outside the s32 range (or of
-// NaN) is undefined behaviour, so those saturate, and NaN becomes 0.
-s32 truncate_to_s32(f32 v) {
-    if (v != v) return 0;
-    if (v >= 2147483648.0f) return INT32_MAX;
-    if (v < -2147483648.0f) return INT32_MIN;
-    return static_cast<s32>(v);
-}
-
 String framebuffer_status_text(GLenum status) {
     switch (status) {
     case GL_FRAMEBUFFER_UNSUPPORTED:

@@ -1,3 +1,4 @@
+#include "attribute_state.h"
 #include "renderer/renderer.h"
 
 #include "gl/gl.h"
@@ -46,25 +47,8 @@ std::vector<GLfloat> uniform_floats(GLuint program, const char *name, int compon
     return values;
 }
 
-struct Attribute_State {
-    GLint enabled, size, type, normalized, stride, divisor, buffer;
-    uintptr_t offset;
-};
-
-Attribute_State read_attribute(GLuint i) {
-    Attribute_State s = {};
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &s.enabled);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_SIZE, &s.size);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_TYPE, &s.type);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_NORMALIZED, &s.normalized);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &s.stride);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_DIVISOR, &s.divisor);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING, &s.buffer);
-    void *pointer = nullptr;
-    glGetVertexAttribPointerv(i, GL_VERTEX_ATTRIB_ARRAY_POINTER, &pointer);
-    s.offset = reinterpret_cast<uintptr_t>(pointer);
-    return s;
-}
+using test::Attribute_State;
+using test::read_attribute;
 
 // The protection of each page run of [from, to), from /proc/self/maps, with the
 // ends cut to the range (neighbouring mappings of the same kind merge into one line).

@@ -1,3 +1,4 @@
+#include "attribute_state.h"
 #include "renderer/vertex_layout.h"
 
 #include "gl/gl.h"
@@ -12,26 +13,8 @@
 namespace tessera {
 namespace {
 
-// One attribute's state as GL reports it.
-struct Attribute_State {
-    GLint enabled, size, type, normalized, stride, divisor, buffer;
-    uintptr_t offset;
-};
-
-Attribute_State read_attribute(GLuint i) {
-    Attribute_State s = {};
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &s.enabled);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_SIZE, &s.size);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_TYPE, &s.type);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_NORMALIZED, &s.normalized);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &s.stride);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_DIVISOR, &s.divisor);
-    glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING, &s.buffer);
-    void *pointer = nullptr;
-    glGetVertexAttribPointerv(i, GL_VERTEX_ATTRIB_ARRAY_POINTER, &pointer);
-    s.offset = reinterpret_cast<uintptr_t>(pointer);
-    return s;
-}
+using test::Attribute_State;
+using test::read_attribute;
 
 // What one input of a layout should read back as.
 struct Expected_Input {

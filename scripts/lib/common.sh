@@ -8,6 +8,9 @@ TESSERA_PACKAGES=(
     libglfw3-dev libgl-dev libx11-dev libxtst-dev
     xvfb xauth x11-utils xdotool imagemagick
     libgl1-mesa-dri libglx-mesa0
+    libfreetype-dev libstb-dev libimgui-dev fonts-dejavu-core fonts-liberation
+    libmpg123-dev libsdl2-dev sox lame
+    clang libclang-rt-14-dev
 )
 
 # Installs whatever of TESSERA_PACKAGES is missing; runs `apt-get update` once,

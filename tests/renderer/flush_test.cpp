@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace tessera {
@@ -236,6 +238,329 @@ TEST_F(Flush_Test, BlurSoftensAnEdgeInsideItsRectangleOnly) {
     expect_pixel(pixel(490, 200), {0, 0, 0, 255}, "far inside the black part");
     expect_pixel(pixel(399, 400), {255, 255, 255, 255}, "outside the blur");
     expect_pixel(pixel(401, 400), {0, 0, 0, 255}, "outside the blur");
+}
+
+TEST_F(Flush_Test, PerCornerColoursAndRotation) {
+    // Corners top-left, top-right, bottom-right, bottom-left.
+    standard_draw_quad({100, 100, 300, 300}, {0, 0, 0, 0}, {1, 0, 0, 1}, {0, 1, 0, 1}, {0, 0, 1, 1},
+                       {1, 1, 1, 1}, 0);
+    // The 2 by 2 texture turned a quarter clockwise about (600, 200): its
+    // top-left texel (red) ends up top-right, its bottom-left (blue) top-left.
+    u32 tex = make_texture_2x2();
+    standard_draw_quad({-50, -50, 50, 50}, {0, 0, 1, 1}, {1, 1, 1, 1}, {1, 1, 1, 1}, {1, 1, 1, 1},
+                       {1, 1, 1, 1}, {600, 200}, static_cast<f32>(M_PI / 2), tex);
+    // A square turned by 45 degrees about (400, 450) is a diamond.
+    standard_draw_quad({-50, -50, 50, 50}, {0, 0, 0, 0}, {1, 1, 0, 1}, {1, 1, 0, 1}, {1, 1, 0, 1},
+                       {1, 1, 0, 1}, {400, 450}, static_cast<f32>(M_PI / 4), 0);
+    flush();
+
+    expect_pixel(pixel(100, 100), {254, 0, 0, 255}, "top-left corner");
+    expect_pixel(pixel(299, 100), {0, 254, 0, 255}, "top-right corner");
+    expect_pixel(pixel(299, 299), {0, 0, 254, 255}, "bottom-right corner");
+    expect_pixel(pixel(100, 299), {254, 254, 254, 255}, "bottom-left corner");
+    // The quad is two triangles split along 0-2: the centre lies on that
+    // diagonal, halfway between the top-left and bottom-right colours.
+    expect_pixel(pixel(200, 200), {128, 0, 128, 255}, "centre");
+
+    expect_pixel(pixel(575, 175), {0, 0, 255, 255}, "rotated: top-left shows blue");
+    expect_pixel(pixel(625, 175), {255, 0, 0, 255}, "rotated: top-right shows red");
+    expect_pixel(pixel(625, 225), {0, 255, 0, 255}, "rotated: bottom-right shows green");
+    expect_pixel(pixel(575, 225), {255, 255, 255, 255}, "rotated: bottom-left shows white");
+
+    expect_pixel(pixel(400, 450 - 65), {255, 255, 0, 255}, "diamond: near the top vertex");
+    expect_pixel(pixel(400 + 65, 450), {255, 255, 0, 255}, "diamond: near the right vertex");
+    expect_pixel(pixel(400 + 45, 450 - 45), {0, 0, 0, 255}, "diamond: where the square's corner was");
+    glDeleteTextures(1, &tex);
+}
+
+TEST_F(Flush_Test, BorderedAndSoftEdgedRectangles) {
+    ui_draw_rect({100, 100, 300, 300}, {1, 1, 1, 1}, 10, 1, 0);
+    ui_draw_rect({400, 100, 600, 300}, {1, 1, 1, 1}, 0, 10, 0);
+    flush();
+
+    // Border 10 with softness 1: the inner edge sits at 10 + 2 pixels and fades
+    // over 2 more.
+    expect_pixel(pixel(105, 200), {255, 255, 255, 255}, "in the border");
+    expect_pixel(pixel(200, 200), {0, 0, 0, 255}, "inside the border: not drawn");
+    expect_pixel(pixel(200, 125), {0, 0, 0, 255}, "just inside the inner edge");
+    expect_pixel(pixel(99, 200), {0, 0, 0, 255}, "outside");
+
+    // Softness 10: the shape is inset by 20 pixels and fades out over 20 more,
+    // so alpha runs from 0 at the edge to 1 at 20 pixels in (half at 10).
+    expect_pixel(pixel(500, 200), {255, 255, 255, 255}, "soft rectangle: centre");
+    expect_pixel(pixel(425, 200), {255, 255, 255, 255}, "soft rectangle: past the fade");
+    Pixel half = pixel(410, 200);
+    EXPECT_GT(half.r, 100);
+    EXPECT_LT(half.r, 155);
+    EXPECT_LT(pixel(401, 200).r, 20);
+    Pixel corner = pixel(410, 110); // the corner fades in both directions
+    EXPECT_LT(corner.r, half.r);
+}
+
+TEST_F(Flush_Test, SoftCircleFollowsTheMousePosition) {
+    for (Vector2 mouse : {Vector2{200, 150}, Vector2{600, 420}}) {
+        SCOPED_TRACE(testing::Message() << "mouse at " << mouse.x << ", " << mouse.y);
+        glClear(GL_COLOR_BUFFER_BIT);
+        window.mouse_position = mouse;
+        UI_Vertex *v = ui_draw_rect({0, 0, W, H}, {1, 1, 1, 1}, 0, 0, 0);
+        v->gradient_radius = 100;
+        flush();
+        // Alpha falls linearly from 1 at the pointer to 0 at 100 pixels; the
+        // pixel centre is half a pixel off the pointer.
+        EXPECT_GT(pixel(s32(mouse.x), s32(mouse.y)).r, 250);
+        Pixel halfway = pixel(s32(mouse.x) + 50, s32(mouse.y));
+        EXPECT_NEAR(halfway.r, 127, 3);
+        EXPECT_EQ(pixel(s32(mouse.x), s32(mouse.y) + 110).r, 0);
+        EXPECT_EQ(pixel(s32(mouse.x) - 120, s32(mouse.y)).r, 0);
+    }
+    // The first circle is gone from where the pointer no longer is.
+    EXPECT_EQ(pixel(200, 150).r, 0);
+    window.mouse_position = {};
+}
+
+TEST_F(Flush_Test, ZeroClipDrawsEverywhereAndZeroWidthClipNothing) {
+    push_clip(Clip{0, 0, 0, 0});
+    draw_quad({0, 0, W, H}, {0, 1, 0, 1});
+    pop_clip();
+    flush();
+    for (auto [x, y] : {std::pair{0, 0}, {W - 1, 0}, {0, H - 1}, {W - 1, H - 1}, {400, 300}})
+        expect_pixel(pixel(x, y), {0, 255, 0, 255}, "zero clip: everywhere");
+
+    glClear(GL_COLOR_BUFFER_BIT);
+    push_clip(Clip{10, 20, 0, 50});
+    draw_quad({0, 0, W, H}, {0, 1, 0, 1});
+    ui_draw_rect({0, 0, W, H}, {0, 1, 0, 1}, 0, 0, 0);
+    pop_clip();
+    flush();
+    for (auto [x, y] : {std::pair{10, 20}, {10, 40}, {0, 0}, {400, 300}})
+        expect_pixel(pixel(x, y), {0, 0, 0, 255}, "zero-width clip: nowhere");
+}
+
+TEST_F(Flush_Test, OpacityPushedTwiceIsNotMultiplied) {
+    push_opacity(0.5f);
+    push_opacity(0.5f);
+    ui_draw_rect({300, 400, 400, 500}, {1, 1, 1, 1}, 0, 0, 0);
+    pop_opacity();
+    pop_opacity();
+    flush();
+    expect_pixel(pixel(350, 450), {128, 128, 128, 191}, "drawn at 0.5");
+}
+
+// ---- Blur against a CPU model --------------------------------------------------------
+//
+// The model repeats the flush's pipeline in double precision: the 2:1 read-back
+// (a 2 by 2 box), the further linear downsamplings, the two Gaussian passes as
+// the blur program runs them (the same weights, the same paired fetches at the
+// same coordinates, mirrored-repeat bilinear sampling) and the composite's
+// bilinear lookup at each pixel centre. What is left between it and the GPU is
+// the driver's 8-bit filtering weights and the rounding of every intermediate
+// image to 8 bits, a few levels at most.
+
+struct Image {
+    s32 w = 0, h = 0;
+    std::vector<double> px; // RGB, rows bottom to top as GL stores them
+    double at(s32 x, s32 y, s32 c) const { return px[(static_cast<size_t>(y) * w + x) * 3 + c]; }
+    double &at(s32 x, s32 y, s32 c) { return px[(static_cast<size_t>(y) * w + x) * 3 + c]; }
+};
+
+Image make_image(s32 w, s32 h) {
+    Image i;
+    i.w = w;
+    i.h = h;
+    i.px.assign(static_cast<size_t>(w) * h * 3, 0);
+    return i;
+}
+
+// Texel index under GL_MIRRORED_REPEAT, or clamped.
+s32 wrap_index(s32 i, s32 n, bool mirrored) {
+    if (!mirrored) return i < 0 ? 0 : (i >= n ? n - 1 : i);
+    s32 period = 2 * n;
+    s32 m = ((i % period) + period) % period;
+    return m < n ? m : period - 1 - m;
+}
+
+double sample_bilinear(const Image &img, double u, double v, s32 c, bool mirrored) {
+    double x = u * img.w - 0.5, y = v * img.h - 0.5;
+    s32 x0 = static_cast<s32>(std::floor(x)), y0 = static_cast<s32>(std::floor(y));
+    double fx = x - x0, fy = y - y0;
+    auto t = [&](s32 xi, s32 yi) {
+        return img.at(wrap_index(xi, img.w, mirrored), wrap_index(yi, img.h, mirrored), c);
+    };
+    return (t(x0, y0) * (1 - fx) + t(x0 + 1, y0) * fx) * (1 - fy) +
+           (t(x0, y0 + 1) * (1 - fx) + t(x0 + 1, y0 + 1) * fx) * fy;
+}
+
+Image resample(const Image &from, s32 w, s32 h) {
+    Image to = make_image(w, h);
+    for (s32 y = 0; y < h; y++)
+        for (s32 x = 0; x < w; x++)
+            for (s32 c = 0; c < 3; c++)
+                to.at(x, y, c) = sample_bilinear(from, (x + 0.5) / w, (y + 0.5) / h, c, false);
+    return to;
+}
+
+// One run of the blur program: a full-target quad over `to_w` by `to_h`.
+Image gaussian_pass(const Image &from, s32 to_w, s32 to_h, double radius, bool horizontal) {
+    s32 support = static_cast<s32>(std::ceil(1.5 * radius)) * 2;
+    double c0 = 1, g = 1;
+    if (support > 0) {
+        double sigma = radius;
+        g = std::exp(-0.5 / (sigma * sigma));
+        double total = 1 / (std::sqrt(2 * 3.14159265) * sigma), w = total, cx = w, cy = g, cz = g * g;
+        for (s32 i = 1; i <= support; i += 2) {
+            cx *= cy, cy *= cz;
+            double sub = cx;
+            cx *= cy, cy *= cz;
+            sub += cx;
+            total += 2 * sub;
+        }
+        c0 = w / total;
+    }
+    Image to = make_image(to_w, to_h);
+    double step_x = horizontal ? 1.0 / from.w : 0, step_y = horizontal ? 0 : 1.0 / from.h;
+    for (s32 y = 0; y < to_h; y++)
+        for (s32 x = 0; x < to_w; x++) {
+            double u = (x + 0.5) / to_w, v = (y + 0.5) / to_h;
+            for (s32 c = 0; c < 3; c++) {
+                double cx = c0, cy = g, cz = g * g;
+                double sum = sample_bilinear(from, u, v, c, true) * cx;
+                for (s32 i = 1; i <= std::min(support, 300); i += 2) {
+                    cx *= cy, cy *= cz;
+                    double sub = cx;
+                    cx *= cy, cy *= cz;
+                    sub += cx;
+                    double ratio = sub > 0 ? cx / sub : 0;
+                    double ox = step_x * (i + ratio), oy = step_y * (i + ratio);
+                    sum += (sample_bilinear(from, std::max(u - ox, 0.0), std::max(v - oy, 0.0), c, true) +
+                            sample_bilinear(from, u + ox, v + oy, c, true)) *
+                           sub;
+                }
+                to.at(x, y, c) = sum;
+            }
+        }
+    return to;
+}
+
+// The scene under the blur: 8 by 8 cells of varied colours, drawn with a
+// nearest-filtered texture so the target holds exactly these bytes.
+std::vector<u8> scene_bytes() {
+    std::vector<u8> rgba(static_cast<size_t>(W) * H * 4);
+    for (s32 y = 0; y < H; y++)
+        for (s32 x = 0; x < W; x++) {
+            u32 cell = static_cast<u32>((x / 8) * 7919 + (y / 8) * 104729);
+            u8 *p = &rgba[(static_cast<size_t>(y) * W + x) * 4];
+            p[0] = static_cast<u8>((cell * 37) & 0xff);
+            p[1] = static_cast<u8>((cell * 91 + x) & 0xff);
+            p[2] = static_cast<u8>(((x ^ y) & 16) ? 230 : 20);
+            p[3] = 255;
+        }
+    return rgba;
+}
+
+struct Blur_Case {
+    Rect rect;
+    f32 radius;
+};
+
+void PrintTo(const Blur_Case &c, std::ostream *os) {
+    *os << "(" << c.rect.x0 << ", " << c.rect.y0 << ", " << c.rect.x1 << ", " << c.rect.y1 << ") radius "
+        << c.radius;
+}
+
+class Blur_Reference_Test : public Flush_Test, public testing::WithParamInterface<Blur_Case> {};
+
+TEST_P(Blur_Reference_Test, MatchesTheCpuModel) {
+    const Blur_Case &bc = GetParam();
+    std::vector<u8> scene = scene_bytes(); // rows top to bottom
+    Texture tex;
+    ASSERT_TRUE(init(&tex, W, H, 4, scene.data()));
+    draw_quad(tex.id, {0, 0, 1, 1}, {0, 0, W, H}, {1, 1, 1, 1});
+    blur_pass(bc.rect, bc.radius, 0);
+    flush();
+
+    std::vector<u8> got(static_cast<size_t>(W) * H * 4);
+    glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, got.data()); // rows bottom to top
+
+    // The model.
+    Blur_Plan plan = blur_plan(bc.rect, bc.radius, W, H);
+    ASSERT_TRUE(plan.run);
+    Image region = make_image(truncate_to_s32(plan.fb_dim.x) / 2, truncate_to_s32(plan.fb_dim.y) / 2);
+    s32 gx0 = truncate_to_s32(plan.padded_rect.x0), gy0 = H - truncate_to_s32(plan.padded_rect.y1);
+    for (s32 y = 0; y < region.h; y++)
+        for (s32 x = 0; x < region.w; x++)
+            for (s32 c = 0; c < 3; c++) {
+                double sum = 0;
+                for (s32 dy = 0; dy < 2; dy++)
+                    for (s32 dx = 0; dx < 2; dx++) {
+                        s32 sx = gx0 + 2 * x + dx, sy = gy0 + 2 * y + dy; // GL rows
+                        sum += scene[(static_cast<size_t>(H - 1 - sy) * W + sx) * 4 + c];
+                    }
+                region.at(x, y, c) = sum / 4;
+            }
+    Image current = region;
+    s32 k = plan.downsampling_passes;
+    auto level = [&](f32 dim, double scale, s32 limit) {
+        s32 v = static_cast<s32>(std::ceil(dim / scale));
+        return std::max(1, std::min(v, limit));
+    };
+    for (s32 i = 1; i < k; i++) {
+        double scale = std::ldexp(1.0, i + 1);
+        current = resample(current, level(plan.rect_dim.x, scale, current.w),
+                           level(plan.rect_dim.y, scale, current.h));
+    }
+    double scale = std::ldexp(1.0, k);
+    s32 size_w = level(plan.rect_dim.x, scale, current.w), size_h = level(plan.rect_dim.y, scale, current.h);
+    double radius = plan.radius / scale;
+    current = gaussian_pass(current, size_w, size_h, radius, false);
+    current = gaussian_pass(current, size_w, size_h, radius, true);
+
+    const Rect &r = plan.rect;
+    const Rect &uv = plan.sample_uvs;
+    double max_error = 0, total_error = 0;
+    s64 compared = 0;
+    for (s32 y = 0; y < H; y++)
+        for (s32 x = 0; x < W; x++) {
+            const u8 *g = &got[(static_cast<size_t>(H - 1 - y) * W + x) * 4];
+            bool inside = x >= r.x0 && x < r.x1 && y >= r.y0 && y < r.y1;
+            for (s32 c = 0; c < 3; c++) {
+                if (!inside) {
+                    // Everything outside the rectangle is the scene, untouched.
+                    ASSERT_EQ(g[c], scene[(static_cast<size_t>(y) * W + x) * 4 + c]) << x << ", " << y;
+                    continue;
+                }
+                double fu = (x + 0.5 - r.x0) / (r.x1 - r.x0), fv = (y + 0.5 - r.y0) / (r.y1 - r.y0);
+                double u = uv.x0 + fu * (uv.x1 - uv.x0), v = uv.y0 + fv * (uv.y1 - uv.y0);
+                double want = sample_bilinear(current, u, v, c, true);
+                double e = std::abs(g[c] - want);
+                max_error = std::max(max_error, e);
+                total_error += e;
+                compared++;
+            }
+        }
+    ASSERT_GT(compared, 0);
+    // Tolerance: 3 levels (of 255) at any one pixel, 0.75 on average; llvmpipe
+    // stays under 2 and 0.45.
+    EXPECT_LE(max_error, 3.0);
+    EXPECT_LE(total_error / compared, 0.75);
+    RecordProperty("max_error", std::to_string(max_error));
+    RecordProperty("mean_error", std::to_string(total_error / compared));
+    deinit(&tex);
+}
+
+INSTANTIATE_TEST_SUITE_P(Regions, Blur_Reference_Test,
+                         testing::Values(Blur_Case{{300, 100, 500, 300}, 4},
+                                         Blur_Case{{100.7f, 50.2f, 300.4f, 150.9f}, 12},
+                                         Blur_Case{{0, 0, 800, 600}, 6},
+                                         Blur_Case{{650, 480, 790, 590}, 20}));
+
+TEST_F(Flush_Test, CustomPassWithoutProcedureStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            custom_render_pass(nullptr, nullptr);
+            flush();
+        },
+        "Assertion failed");
 }
 
 // ---- Calls -----------------------------------------------------------------------

@@ -47,7 +47,7 @@ static void enter_region(Arena *a, Region *r, u64 occupied) {
     a->current_region_committed = committed;
     a->last_allocation = 0;
     if (committed > occupied) TESSERA_ARENA_POISON(base_of(r) + occupied, committed - occupied);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TESSERA_ASAN)
     for (Region *f = r->next; f; f = f->next) {
         TESSERA_ARENA_POISON(base_of(f) + ARENA_REGION_HEADER_SIZE,
                              static_cast<u64>(f->committed_pages) * page - ARENA_REGION_HEADER_SIZE);

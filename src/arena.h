@@ -23,7 +23,17 @@
 
 #include "base/types.h"
 
+// GCC announces AddressSanitizer with __SANITIZE_ADDRESS__; clang only through
+// __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define TESSERA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSERA_ASAN 1
+#endif
+#endif
+
+#if defined(TESSERA_ASAN)
 #include <sanitizer/asan_interface.h>
 #define TESSERA_ARENA_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define TESSERA_ARENA_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))

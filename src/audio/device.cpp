@@ -5,6 +5,7 @@
 #include <SDL2/SDL.h>
 
 #include <climits>
+#include <dlfcn.h>
 #include <cstring>
 
 namespace tessera {
@@ -25,6 +26,21 @@ static SDL_AudioFormat sdl_format(Audio_Format format) {
 }
 
 static void SDLCALL drop_sdl_log(void *, int, SDL_LogPriority, const char *) {}
+
+static void drop_alsa_error(const char *, int, const char *, int, const char *, ...) {}
+
+// SDL loads the ALSA library at run time, and on a machine without a sound card
+// that library prints a dozen lines to standard error before SDL gives up on it.
+// Its error handler is process-wide: silencing it in the same library SDL will
+// load keeps the console to our one warning.
+static void silence_alsa() {
+    void *library = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return; // no ALSA: nothing to silence
+    using Handler = void (*)(const char *, int, const char *, int, const char *, ...);
+    auto set_handler = reinterpret_cast<int (*)(Handler)>(dlsym(library, "snd_lib_error_set_handler"));
+    if (set_handler) set_handler(drop_alsa_error);
+    // The library stays loaded: the handler must outlive SDL's use of it.
+}
 
 // ---- The device thread -----------------------------------------------------------
 
@@ -93,6 +109,7 @@ bool init(Audio_Device *device, const Audio_Device_Config *config) {
     // would break into the program's console output; its failures reach us
     // through SDL_GetError and are logged here, once.
     SDL_LogSetOutputFunction(drop_sdl_log, nullptr);
+    silence_alsa();
     // SDL's audio subsystem brings up its event subsystem, which would otherwise
     // turn SIGINT and SIGTERM into quit events nobody reads: Ctrl-C would no
     // longer stop the program.

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -233,6 +236,28 @@ TEST_F(Audio_Device_Test, WithoutAUsableDriverFallsBackToDummyWithOneWarning) {
     EXPECT_FALSE(device.fallback);
     EXPECT_EQ(device.driver, "disk"_s);
     EXPECT_EQ(logger.messages.size(), 1u);
+}
+
+// A machine without a sound card: ALSA itself has nothing to open. Its library
+// would print its own errors to standard error; only our warning remains.
+TEST_F(Audio_Device_Test, AlsaWithoutACardFallsBackQuietly) {
+    std::ifstream cards("/proc/asound/cards");
+    std::string first_line;
+    if (cards && std::getline(cards, first_line) && first_line.find("no soundcards") == std::string::npos)
+        GTEST_SKIP() << "this machine has a sound card";
+    use_driver("alsa");
+    Callback_Record record;
+    Audio_Device_Config config = {Audio_Format::F32, 2, 48000, recording_callback, &record};
+    Recording_Logger logger;
+    Captured_Output console;
+    bool opened = init(&device, &config);
+    console.restore();
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(device.fallback);
+    EXPECT_EQ(console.err(), "");
+    EXPECT_EQ(console.out(), "");
+    ASSERT_EQ(logger.messages.size(), 1u);
+    EXPECT_TRUE(matches_template(logger.messages[0].text, AUDIO_DEVICE_FALLBACK)) << logger.messages[0].text;
 }
 
 // Ctrl-C and SIGTERM must still end the program: SDL would turn them into quit

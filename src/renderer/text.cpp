@@ -4,6 +4,7 @@
 #include "renderer/primitives.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace tessera {
 
@@ -69,6 +70,21 @@ static bool layout_scale(const Font *font, f32 size, f32 *scale) {
 // registers, where the font's own would be reloaded after every call out.
 using Glyph_Table = Table<u32, Glyph>;
 
+// Bytes 14..126 are one-byte code points that are not line breaks: the common
+// case, told apart with one comparison.
+static inline bool is_plain_byte(u32 byte) {
+    return byte - 14 < 127 - 14;
+}
+
+// Whether all eight bytes of `word` are plain. A byte of 127 or more sets its
+// top bit in word | (word + 1): a carry out of a byte only comes from 255, which
+// has the bit already. With no byte above 127 nothing borrows across bytes in
+// word - 14 except from a byte below 14, and such a byte sets its own top bit.
+static inline bool all_plain(u64 word) {
+    constexpr u64 ONES = 0x0101010101010101ull;
+    return ((word | (word + ONES) | (word - 14 * ONES)) & (ONES * 0x80)) == 0;
+}
+
 // ---- Measuring -------------------------------------------------------------------
 
 f32 get_text_width(const Font *font, String text) {
@@ -77,13 +93,34 @@ f32 get_text_width(const Font *font, String text) {
     if (!glyphs.count) return 0;
     // Summed as integers: exact, and no float dependency chain in the loop.
     u64 width = 0;
-    for (s64 i = 0; i < text.count;) {
-        Utf8_Decoded d = decode_utf8(text, i);
-        i += d.length;
-        if (d.code_point <= '\r' && (d.code_point == '\r' || d.code_point == '\n')) continue;
-        const Glyph *g = table_find(&glyphs, d.code_point);
-        if (!g) continue;
+    // A code point without a glyph reads this one: it adds 0, without a branch.
+    static const Glyph no_glyph = {};
+    auto add = [&](u32 cp) {
+        const Glyph *g = table_find_or(&glyphs, cp, &no_glyph);
         width += max_of(g->width, static_cast<u32>(g->advance));
+    };
+    for (s64 i = 0; i < text.count;) {
+        // Eight plain bytes at a time: no decoding, no line-break tests.
+        if (text.count - i >= 8) {
+            u64 word;
+            memcpy(&word, text.data + i, sizeof(word));
+            if (all_plain(word)) {
+#pragma GCC unroll 8
+                for (s64 k = 0; k < 8; k++) add(text.data[i + k]);
+                i += 8;
+                continue;
+            }
+        }
+        u32 cp = text.data[i];
+        if (is_plain_byte(cp)) [[likely]] {
+            i++;
+        } else {
+            Utf8_Decoded d = decode_utf8(text, i);
+            i += d.length;
+            cp = d.code_point;
+            if (cp == '\r' || cp == '\n') continue;
+        }
+        add(cp);
     }
     return static_cast<f32>(width);
 }
@@ -138,6 +175,61 @@ Glyph_Extent text_position_from_index(const Font *font, String text, f32 size, s
 }
 
 // ---- Drawing -------------------------------------------------------------------
+//
+// draw_text lays out a run of glyphs into a small buffer, then records the run
+// with draw_quad. No vector register survives a call, so calling out per glyph
+// would save and reload the whole layout state (scale, pen, limits, colour)
+// around every quad; per run it is saved once.
+//
+// The layout works on quadruples (x, y, x, y): the pen and line offset, the
+// bearing, the quad's corners. Each lane is rounded exactly as the scalar
+// formula rounds it. Where a lane must pass unchanged it gets -0, the one
+// addend that leaves every float (-0, NaN and infinities included) as it was.
+
+using F32x4 = f32 __attribute__((vector_size(16)));
+using S32x2 = s32 __attribute__((vector_size(8)));
+using S32x4 = s32 __attribute__((vector_size(16)));
+using U32x4 = u32 __attribute__((vector_size(16)));
+
+static_assert(offsetof(Glyph, y0) == 4 && offsetof(Glyph, width) == 8 && offsetof(Glyph, height) == 12 &&
+              offsetof(Glyph, bearing_top) == offsetof(Glyph, bearing_left) + 4);
+
+inline constexpr F32x4 KEEP = {-0.0f, -0.0f, -0.0f, -0.0f};
+
+// x0, y0, width, height as floats, each as static_cast<f32> of the u32 gives
+// it. Values below 2^31 convert as signed; otherwise both 16-bit halves
+// convert exactly and their sum is rounded once.
+static inline F32x4 glyph_box(const Glyph *g) {
+    U32x4 v;
+    memcpy(&v, &g->x0, sizeof(v));
+    u64 halves[2];
+    memcpy(halves, &v, sizeof(halves));
+    if (!((halves[0] | halves[1]) & 0x8000000080000000ull)) [[likely]]
+        return __builtin_convertvector(reinterpret_cast<S32x4>(v), F32x4);
+    F32x4 high = __builtin_convertvector(reinterpret_cast<S32x4>(v >> 16), F32x4);
+    F32x4 low = __builtin_convertvector(reinterpret_cast<S32x4>(v & 0xFFFF), F32x4);
+    return high * 65536.0f + low;
+}
+
+// (bearing_left, bearing_top, bearing_left, bearing_top) as floats.
+static inline F32x4 glyph_bearing(const Glyph *g) {
+    S32x2 v;
+    memcpy(&v, &g->bearing_left, sizeof(v));
+    S32x4 both = __builtin_shufflevector(v, v, 0, 1, 0, 1);
+    return __builtin_convertvector(both, F32x4);
+}
+
+struct Text_Quad {
+    Rect src, dst;
+};
+
+// Glyphs laid out before they are recorded.
+inline constexpr s32 TEXT_QUAD_RUN = 64;
+
+[[gnu::noinline]] static void record_quads(u32 texture_id, const Text_Quad *quads, const Text_Quad *end,
+                                           Vector4 color) {
+    for (; quads < end; quads++) draw_quad(texture_id, quads->src, quads->dst, color);
+}
 
 Vector2 draw_text(const Font *font, String text, f32 size, Vector2 position, Vector4 tint, f32 min_x,
                   f32 max_x, f32 min_y, f32 max_y, bool multiline, Vector4 *escape_color_in_out) {
@@ -154,43 +246,65 @@ Vector2 draw_text(const Font *font, String text, f32 size, Vector2 position, Vec
     u32 texture_id = atlas.id;
     const Glyph_Table glyphs = font->glyphs;
 
-    f32 pen = 0;  // base-size pixels along the line
-    f32 line = 0; // base-size pixels down from the first baseline
+    // A corner = (position + bearing * (scale, -scale)) + (pen, line) * scale;
+    // top * -scale is -(top * scale) exactly, so y is position.y - top * scale + ...
+    const F32x4 origin = {position.x, position.y, position.x, position.y};
+    const F32x4 bearing_scale = {scale, -scale, scale, -scale};
+    const F32x4 scale4 = {scale, scale, scale, scale};
+    const F32x4 inverse_atlas = {inverse_width, inverse_height, inverse_width, inverse_height};
+
+    Text_Quad run[TEXT_QUAD_RUN];
+    Text_Quad *next = run;
+    f32 line = 0;             // base-size pixels down from the first baseline
+    F32x4 pen = {0, 0, 0, 0}; // (pen x, line, pen x, line), base-size pixels
     for (s64 i = 0; i < text.count;) {
-        Utf8_Decoded d = decode_utf8(text, i);
-        i += d.length;
-        u32 cp = d.code_point;
-        if (cp == '\r') continue;
-        if (cp == '\n') {
-            if (multiline) line += line_advance, pen = 0;
-            continue;
+        u32 cp = text.data[i];
+        if (is_plain_byte(cp)) [[likely]] {
+            i++;
+        } else {
+            Utf8_Decoded d = decode_utf8(text, i);
+            i += d.length;
+            cp = d.code_point;
+            if (cp == '\r') continue;
+            if (cp == '\n') {
+                if (multiline) line += line_advance, pen = F32x4{0, line, 0, line};
+                continue;
+            }
         }
         const Glyph *g = table_find(&glyphs, cp);
         if (!g) continue;
 
         f32 advance = static_cast<f32>(g->advance);
-        if (position.x + (pen + advance) * scale > max_x) {
+        F32x4 advanced = pen + F32x4{advance, -0.0f, advance, -0.0f};
+        if (position.x + advanced[0] * scale > max_x) [[unlikely]] {
             if (!multiline) break;
-            line += line_advance, pen = 0;
+            line += line_advance, pen = F32x4{0, line, 0, line};
             if (position.y + line * scale > max_y) break;
+            advanced = pen + F32x4{advance, -0.0f, advance, -0.0f};
         }
+        if (cp == ' ') {
+            pen = advanced;
+            continue;
+        }
+        F32x4 corner = (origin + glyph_bearing(g) * bearing_scale) + pen * scale4;
+        pen = advanced;
+        if (corner[0] < min_x || corner[1] < min_y) continue;
 
-        Rect dst;
-        dst.x0 = position.x + static_cast<f32>(g->bearing_left) * scale + pen * scale;
-        dst.y0 = position.y - static_cast<f32>(g->bearing_top) * scale + line * scale;
-        dst.x1 = dst.x0 + static_cast<f32>(g->width) * scale;
-        dst.y1 = dst.y0 + static_cast<f32>(g->height) * scale;
-        pen += advance;
-        if (dst.x0 < min_x || dst.y0 < min_y || cp == ' ') continue;
-
-        f32 gx0 = static_cast<f32>(g->x0), gy0 = static_cast<f32>(g->y0);
-        Rect src = {gx0 * inverse_width, gy0 * inverse_height,
-                    (gx0 + static_cast<f32>(g->width)) * inverse_width,
-                    (gy0 + static_cast<f32>(g->height)) * inverse_height};
-        draw_quad(texture_id, src, dst, color);
+        if (next == run + TEXT_QUAD_RUN) [[unlikely]] {
+            record_quads(texture_id, run, next, color);
+            next = run;
+        }
+        F32x4 box = glyph_box(g); // x0, y0, width, height
+        F32x4 size_only = __builtin_shufflevector(KEEP, box, 0, 1, 6, 7);
+        F32x4 src = (__builtin_shufflevector(box, box, 0, 1, 0, 1) + size_only) * inverse_atlas;
+        F32x4 dst = corner + __builtin_shufflevector(KEEP, box * scale4, 0, 1, 6, 7);
+        memcpy(&next->src, &src, sizeof(src));
+        memcpy(&next->dst, &dst, sizeof(dst));
+        next++;
     }
+    record_quads(texture_id, run, next, color);
     if (escape_color_in_out) *escape_color_in_out = color;
-    return {pen * scale, line * scale};
+    return {pen[0] * scale, line * scale};
 }
 
 } // namespace tessera

@@ -11,9 +11,13 @@
 //
 // Under the hood:
 // - One glyph-table probe per code point, decoding inline; nothing allocates.
+//   Runs of plain ASCII (no line breaks) skip the decoder: get_text_width tests
+//   eight bytes at a time.
 // - draw_text calls draw_quad once per drawn glyph (160 bytes of vertices and 6
-//   indices in the open STANDARD pass). All glyphs sample the atlas texture, so
-//   a whole text usually lands in one pass and costs one draw call at the flush.
+//   indices in the open STANDARD pass). It lays out up to 64 glyphs into a 2 KB
+//   buffer on the stack first and then records them, so the layout state stays
+//   in registers. All glyphs sample the atlas texture, so a whole text usually
+//   lands in one pass and costs one draw call at the flush.
 // - Nothing calls GL; draw_text records into the pass list until the next flush.
 //
 // Bad fonts: one with glyphs but base_size 0 cannot be scaled; the layout calls

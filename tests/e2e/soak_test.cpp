@@ -152,8 +152,15 @@ TEST(Soak, InputFloodsAndResizesForAMinute) {
     }
     ASSERT_GT(at_warm, 0);
     ASSERT_GT(at_end, 0);
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's quarantine keeps freed blocks resident (up to 256 MiB) and
+    // its shadow memory follows them, so resident memory says nothing about
+    // leaks there; its leak check at the demo's exit does.
+    printf("soak: VmRSS growth %ld KiB, not bounded under the sanitizer\n", at_end - at_warm);
+#else
     EXPECT_LT(at_end - at_warm, RSS_GROWTH_LIMIT_KIB)
         << "VmRSS grew from " << at_warm << " KiB at " << WARM_UP_SECONDS << " s to " << at_end << " KiB";
+#endif
 
     // Still answering: the close request is seen within a frame or two.
     ASSERT_TRUE(x11::send_delete_window(display, w));

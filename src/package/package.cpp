@@ -280,6 +280,41 @@ Array<u8> write_table_entry(Array_View<Table_Entry> entries) {
     return out;
 }
 
+// A section after the entry headers: its signature, then the rest of its
+// declared size (which counts the signature), all inside `data`. Each check runs
+// before the bytes it covers are read; *end moves past the section.
+struct Section_Checks {
+    Format_String too_small; // the section runs past the input
+    Format_String mismatch;  // its signature is wrong
+    Format_String negative;  // its declared size is negative (takes the size)
+};
+
+static const Section_Checks NAMES_SECTION = {NAMES_DATA_TOO_SMALL, NAMES_SIGNATURE_MISMATCH,
+                                             TABLE_NEGATIVE_NAMES_SIZE};
+static const Section_Checks DATA_SECTION = {ENTRY_DATA_TOO_SMALL, ENTRY_DATA_SIGNATURE_MISMATCH,
+                                            NEGATIVE_ENTRY_DATA_SIZE};
+
+static bool check_section(Array_View<u8> data, s64 *end, u32 signature, s64 size, const Section_Checks &c) {
+    if (!span_fits(*end, 4, data.count)) {
+        log_error(c.too_small);
+        return false;
+    }
+    if (load_signature(data, *end) != signature) {
+        log_error(c.mismatch);
+        return false;
+    }
+    if (size < 0) {
+        log_error(c.negative, size);
+        return false;
+    }
+    if (!span_fits(*end, size, data.count)) {
+        log_error(c.too_small);
+        return false;
+    }
+    *end += size;
+    return true;
+}
+
 Read_Table_Result read_table_entry(Array_View<u8> data) {
     if (data.count < TABLE_HEADER_SIZE) {
         log_error(TABLE_HEADER_TOO_SMALL);
@@ -297,42 +332,9 @@ Read_Table_Result read_table_entry(Array_View<u8> data) {
         return {};
     }
 
-    // The names section starts with its signature: it must fit before it is read.
-    if (!span_fits(end, 4, data.count)) {
-        log_error(NAMES_DATA_TOO_SMALL);
+    if (!check_section(data, &end, NAMES_SIGNATURE, th.names_data_size_in_bytes, NAMES_SECTION) ||
+        !check_section(data, &end, DATA_SIGNATURE, th.entry_data_size_in_bytes, DATA_SECTION))
         return {};
-    }
-    if (load_signature(data, end) != NAMES_SIGNATURE) {
-        log_error(NAMES_SIGNATURE_MISMATCH);
-        return {};
-    }
-    if (th.names_data_size_in_bytes < 0) {
-        log_error(TABLE_NEGATIVE_NAMES_SIZE, th.names_data_size_in_bytes);
-        return {};
-    }
-    if (!span_fits(end, th.names_data_size_in_bytes, data.count)) {
-        log_error(NAMES_DATA_TOO_SMALL);
-        return {};
-    }
-    end += th.names_data_size_in_bytes;
-
-    if (!span_fits(end, 4, data.count)) {
-        log_error(ENTRY_DATA_TOO_SMALL);
-        return {};
-    }
-    if (load_signature(data, end) != DATA_SIGNATURE) {
-        log_error(ENTRY_DATA_SIGNATURE_MISMATCH);
-        return {};
-    }
-    if (th.entry_data_size_in_bytes < 0) {
-        log_error(NEGATIVE_ENTRY_DATA_SIZE, th.entry_data_size_in_bytes);
-        return {};
-    }
-    if (!span_fits(end, th.entry_data_size_in_bytes, data.count)) {
-        log_error(ENTRY_DATA_TOO_SMALL);
-        return {};
-    }
-    end += th.entry_data_size_in_bytes;
 
     // Names and payloads need only lie inside the table as its header declares it.
     Read_Table_Result r;
@@ -406,23 +408,7 @@ Read_Array_Result read_array_entry(Array_View<u8> data) {
         return {};
     }
 
-    if (!span_fits(end, 4, data.count)) {
-        log_error(ENTRY_DATA_TOO_SMALL);
-        return {};
-    }
-    if (load_signature(data, end) != DATA_SIGNATURE) {
-        log_error(ENTRY_DATA_SIGNATURE_MISMATCH);
-        return {};
-    }
-    if (ah.entry_data_size_in_bytes < 0) {
-        log_error(NEGATIVE_ENTRY_DATA_SIZE, ah.entry_data_size_in_bytes);
-        return {};
-    }
-    if (!span_fits(end, ah.entry_data_size_in_bytes, data.count)) {
-        log_error(ENTRY_DATA_TOO_SMALL);
-        return {};
-    }
-    end += ah.entry_data_size_in_bytes;
+    if (!check_section(data, &end, DATA_SIGNATURE, ah.entry_data_size_in_bytes, DATA_SECTION)) return {};
 
     Read_Array_Result r;
     array_resize(&r.result, ah.entry_count);
